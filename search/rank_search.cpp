@@ -1,0 +1,1 @@
+#include "search/rank_search.h"

@@ -1,0 +1,1 @@
+#include "web/cookie_text.h"
