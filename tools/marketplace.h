@@ -31,13 +31,13 @@ enum class CanonicalLink {
 
 struct Scenario {
     // The shop numbers of each result page's listings, in page order (page 1 first).
-    std::vector<std::vector<std::string>> pages;
+    std::vector<std::vector<std::string>> pages{};
     // The pagination values shown on page 1; empty means "1" to the number of pages.
-    std::vector<std::string> pagination;
+    std::vector<std::string> pagination{};
     bool show_pagination = true;
     CanonicalLink canonical = CanonicalLink::normal;
     // Faults by request: 0 is the search page, k is result page k.
-    std::map<int, Fault> faults;
+    std::map<int, Fault> faults{};
     // Result pages list their listings only to a client that sends back the cookie that the
     // search page set.
     bool needs_cookie = false;
