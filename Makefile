@@ -6,12 +6,14 @@ CMAKE_ARGS ?=
 
 # Debian packages for the build, the tests, the benchmarks and the simulator.
 PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-            libcurl4-openssl-dev libpcre2-dev libcpp-httplib-dev clang libclang-rt-14-dev
+            libcurl4-openssl-dev libpcre2-dev libcpp-httplib-dev
+# The fuzzers need clang's libFuzzer.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: deps configure build test bench demo sanitize fuzz format clean
 
 deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	@missing=$$(for p in $(PACKAGES) $(EXTRA_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:" $$missing; \
 	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
@@ -41,7 +43,8 @@ sanitize: deps
 	$(MAKE) build BUILD=build-tsan CMAKE_ARGS="-DZERANO_SANITIZE=thread"
 	cd build-tsan && ctest --output-on-failure -L threads
 
-fuzz: deps
+fuzz:
+	$(MAKE) deps EXTRA_PACKAGES="$(FUZZ_PACKAGES)"
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DZERANO_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS)
 	@for f in build-fuzz/bin/fuzz_*; do echo "== $$f"; $$f -max_total_time=20 -rss_limit_mb=2048; done
