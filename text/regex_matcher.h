@@ -32,7 +32,8 @@ public:
 
     int match_count() const;
     std::string match_text(int match_number) const;
-    // `position`: the match's 0-based byte offset in the subject text.
+    // `position`: the match's 0-based byte offset in the subject text; -1 when the match (or
+    // the group) is out of range or took no part.
     std::string match_text(int match_number, int& position) const;
     // The groups of the first match; 0 when nothing matched.
     int submatch_count() const;
