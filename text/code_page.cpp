@@ -2,7 +2,9 @@
 
 #include <iconv.h>
 
+#include <bit>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -125,6 +127,19 @@ bool is_low_surrogate(char16_t u) {
     return u >= 0xDC00 && u <= 0xDFFF;
 }
 
+// Eight ASCII bytes as eight UTF-16 units, spread in two 64-bit words.
+void widen_ascii(std::uint64_t word, char16_t* out) {
+    auto spread = [](std::uint64_t half) {
+        half = (half | half << 16) & 0x0000FFFF0000FFFFULL;
+        return (half | half << 8) & 0x00FF00FF00FF00FFULL;
+    };
+    static_assert(std::endian::native == std::endian::little);
+    const std::uint64_t low = spread(word & 0xFFFFFFFF);
+    const std::uint64_t high = spread(word >> 32);
+    std::memcpy(out, &low, sizeof low);
+    std::memcpy(out + 4, &high, sizeof high);
+}
+
 void put_utf8(char32_t code, std::string& out) {
     if (code < 0x80) {
         out += static_cast<char>(code);
@@ -155,10 +170,12 @@ std::u16string gbk_to_utf16(std::string_view text) {
     const unsigned char* const end = in + text.size();
     char16_t* out = units.data();
     while (in < end) {
-        while (end - in >= 8 && utf8::all_ascii(utf8::load8(in))) {
-            for (int k = 0; k < 8; ++k) {
-                out[k] = in[k];
+        while (end - in >= 8) {
+            const std::uint64_t word = utf8::load8(in);
+            if (!utf8::all_ascii(word)) {
+                break;
             }
+            widen_ascii(word, out);
             in += 8;
             out += 8;
         }
