@@ -13,7 +13,7 @@
 namespace zerano {
 
 class RegexMatcher {
-public:
+  public:
     RegexMatcher();
     ~RegexMatcher();
     RegexMatcher(const RegexMatcher&) = delete;
@@ -23,8 +23,8 @@ public:
     // With `expand_quote_marker`, every "#引号" (in code page 936) in the pattern stands for a
     // double quote.
     bool find_matches(std::string_view pattern, std::string_view subject,
-                      bool case_sensitive = false, bool multi_line = true,
-                      bool global_match = true, bool expand_quote_marker = false);
+                      bool case_sensitive = false, bool multi_line = true, bool global_match = true,
+                      bool expand_quote_marker = false);
 
     std::string pattern_text() const;
     // The last subject with its matches replaced (ECMAScript replacement syntax).
@@ -40,7 +40,7 @@ public:
     std::string submatch_text(int match_number, int submatch_number) const;
     std::string submatch_text(int match_number, int submatch_number, int& position) const;
 
-private:
+  private:
     struct Search;
     std::unique_ptr<Search> search_;
 };
