@@ -13,7 +13,7 @@
 namespace zerano {
 
 class RegexMatcher {
-public:
+  public:
     RegexMatcher();
     ~RegexMatcher();
     RegexMatcher(const RegexMatcher&) = delete;
@@ -23,8 +23,8 @@ public:
     // With `expand_quote_marker`, every "#引号" (in code page 936) in the pattern stands for a
     // double quote.
     bool find_matches(std::string_view pattern, std::string_view subject,
-                      bool case_sensitive = false, bool multi_line = true,
-                      bool global_match = true, bool expand_quote_marker = false);
+                      bool case_sensitive = false, bool multi_line = true, bool global_match = true,
+                      bool expand_quote_marker = false);
 
     std::string pattern_text() const;
     // The last subject with its matches replaced (ECMAScript replacement syntax).
@@ -32,14 +32,15 @@ public:
 
     int match_count() const;
     std::string match_text(int match_number) const;
-    // `position`: the match's 0-based byte offset in the subject text.
+    // `position`: the match's 0-based byte offset in the subject text; -1 when the match (or
+    // the group) is out of range or took no part.
     std::string match_text(int match_number, int& position) const;
     // The groups of the first match; 0 when nothing matched.
     int submatch_count() const;
     std::string submatch_text(int match_number, int submatch_number) const;
     std::string submatch_text(int match_number, int submatch_number, int& position) const;
 
-private:
+  private:
     struct Search;
     std::unique_ptr<Search> search_;
 };
