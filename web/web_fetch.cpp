@@ -340,6 +340,7 @@ void set_options(CURL* easy, const Request& request, Received& received, char* e
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &on_header);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &received);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 512L * 1024);
 
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connect_timeout_seconds);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);

@@ -64,40 +64,31 @@ TEST(WebFetch, PlainGetSendsTheDefaultRequest) {
 TEST(WebFetch, CallerHeadersJoinTheBlockAndOneAgentGoesOut) {
     struct Case {
         std::string headers;
-        std::string block_start;  // followed by the default lines the caller left out
-        std::vector<std::string> defaults_left;
-        bool default_agent;
+        std::vector<std::string> defaults_added;  // after the caller's lines, in this order
+        std::string agent_line;                   // what libcurl adds; empty when none
     };
+    const std::vector<std::string> all = {"Accept", "Referer", "Accept-Language", "Content-Type"};
     const Case cases[] = {
-        {"X-Test: 1", "X-Test: 1", {"Accept", "Referer", "Accept-Language", "Content-Type"}, true},
-        {"accept: text/html",
-         "accept: text/html",
-         {"Accept", "Referer", "Accept-Language", "Content-Type"},
-         true},
-        {"Accept: text/html",
-         "Accept: text/html",
-         {"Referer", "Accept-Language", "Content-Type"},
-         true},
-        {"User-Agent: A",
-         "User-Agent: A",
-         {"Accept", "Referer", "Accept-Language", "Content-Type"},
-         false},
-        {"X-Test: 1\r\nuser-agent: B",
-         "X-Test: 1\r\nuser-agent: B",
-         {"Accept", "Referer", "Accept-Language", "Content-Type"},
-         false},
+        {"X-Test: 1", all, default_agent_line},
+        {"accept: text/html", all, default_agent_line},
+        {"Accept: text/html", {"Referer", "Accept-Language", "Content-Type"}, default_agent_line},
         {"Referer: http://r/\r\nAccept-Language: en\r\nContent-Type: text/plain\r\nAccept: a/b",
-         "Referer: http://r/\r\nAccept-Language: en\r\nContent-Type: text/plain\r\nAccept: a/b",
          {},
-         true},
-        {"X-Empty:", "X-Empty:", {"Accept", "Referer", "Accept-Language", "Content-Type"}, true},
+         default_agent_line},
+        // The caller's line is the agent and goes out once.
+        {"User-Agent: A", all, ""},
+        {"X-Test: 1\r\nuser-agent: B", all, ""},
+        {"User-Agent:", all, ""},
+        // An agent taken from a colon far away keeps to its first line.
+        {"X-Note: see user-agent:\r\nX-Other: 1", all, "User-Agent: see user-agent:\r\n"},
+        {"X-Empty:", all, default_agent_line},
     };
     LoopbackServer server([](const SeenRequest&) { return ok(""); });
     const std::string url = server.address("/h");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.headers);
-        std::string block = c.block_start;
-        for (const std::string& name : c.defaults_left) {
+        std::string block = c.headers;
+        for (const std::string& name : c.defaults_added) {
             block += "\r\n" + name + ": ";
             block += name == "Accept"            ? "*/*"
                      : name == "Referer"         ? url
@@ -109,9 +100,7 @@ TEST(WebFetch, CallerHeadersJoinTheBlockAndOneAgentGoesOut) {
         web_fetch(url, options);
         EXPECT_EQ(options.headers, block);
         const SeenRequest seen = server.requests().back();
-        EXPECT_EQ(
-            seen.header_lines(),
-            host_line(server) + (c.default_agent ? default_agent_line : "") + as_lines(block));
+        EXPECT_EQ(seen.header_lines(), host_line(server) + c.agent_line + as_lines(block));
         EXPECT_EQ(seen.values("User-Agent").size(), 1u);
     }
 }
