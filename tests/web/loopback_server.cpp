@@ -78,8 +78,11 @@ std::size_t content_length(std::string_view head) {
 }  // namespace
 
 std::string SeenRequest::header_lines() const {
-    const std::size_t first = head.find("\r\n") + 2;
-    return head.substr(first, head.size() - first - 2);
+    const std::size_t line_end = head.find("\r\n");
+    if (line_end == std::string::npos || head.size() < line_end + 4) {
+        return {};
+    }
+    return head.substr(line_end + 2, head.size() - line_end - 4);
 }
 
 std::vector<std::string> SeenRequest::values(std::string_view name) const {
@@ -130,6 +133,11 @@ std::string LoopbackServer::address(std::string_view path) const {
 std::vector<SeenRequest> LoopbackServer::requests() const {
     const std::lock_guard lock(mutex_);
     return requests_;
+}
+
+SeenRequest LoopbackServer::last_request() const {
+    const std::lock_guard lock(mutex_);
+    return requests_.empty() ? SeenRequest{} : requests_.back();
 }
 
 int LoopbackServer::connections() const {

@@ -45,6 +45,7 @@ class LoopbackServer {
     int port() const { return port_; }
     std::string address(std::string_view path) const;
     std::vector<SeenRequest> requests() const;
+    SeenRequest last_request() const;  // an empty one when none came
     int connections() const;
 
   private:

@@ -99,7 +99,7 @@ TEST(WebFetch, CallerHeadersJoinTheBlockAndOneAgentGoesOut) {
         options.headers = c.headers;
         web_fetch(url, options);
         EXPECT_EQ(options.headers, block);
-        const SeenRequest seen = server.requests().back();
+        const SeenRequest seen = server.last_request();
         EXPECT_EQ(seen.header_lines(), host_line(server) + c.agent_line + as_lines(block));
         EXPECT_EQ(seen.values("User-Agent").size(), 1u);
     }
@@ -142,7 +142,7 @@ TEST(WebFetch, BodyFollowsTheVerb) {
         const std::string body = web_fetch(server.address("/v"), options);
         EXPECT_EQ(options.outcome.error, "");
         EXPECT_EQ(body, c.method == "HEAD" ? "" : "done");
-        const SeenRequest seen = server.requests().back();
+        const SeenRequest seen = server.last_request();
         EXPECT_EQ(seen.request_line(), c.method + " /v HTTP/1.1");
         EXPECT_EQ(seen.body, c.sent_body);
         EXPECT_EQ(seen.values("Content-Length").size(), c.content_length ? 1u : 0u);
@@ -254,7 +254,7 @@ TEST(WebFetch, SuppliedCookiesGoOutAndTakeTheResponseCookies) {
         options.cookies = c.cookies;
         options.headers = c.headers;
         web_fetch(server.address("/s"), options);
-        EXPECT_EQ(server.requests().back().values("Cookie"), c.sent);
+        EXPECT_EQ(server.last_request().values("Cookie"), c.sent);
         EXPECT_EQ(options.cookies, c.cookies_after);
         EXPECT_EQ(options.response_cookies, "s=9");
     }
@@ -275,7 +275,7 @@ TEST(WebFetch, CookieStoreServesEveryThreadButNotSuppliedCookies) {
         FetchOptions options;
         options.cookies = std::move(cookies);
         web_fetch(site + std::string(path), options);
-        return server.requests().back().values("Cookie");
+        return server.last_request().values("Cookie");
     };
     std::thread([&] { fetch("/set/kept", std::nullopt); }).join();
     EXPECT_EQ(fetch("/look", std::nullopt), std::vector<std::string>{"kept=1"});
@@ -300,18 +300,18 @@ TEST(WebFetch, ProxyGetsTheRequestAndEnvironmentProxiesAreIgnored) {
     FetchOptions plain;
     plain.proxy = proxy_address;
     EXPECT_EQ(web_fetch("http://zerano.test/x?y=1", plain), "via proxy");
-    EXPECT_EQ(proxy.requests().back().request_line(), "GET http://zerano.test/x?y=1 HTTP/1.1");
-    EXPECT_EQ(proxy.requests().back().values("Host"), std::vector<std::string>{"zerano.test"});
-    EXPECT_EQ(proxy.requests().back().values("Referer"),
+    EXPECT_EQ(proxy.last_request().request_line(), "GET http://zerano.test/x?y=1 HTTP/1.1");
+    EXPECT_EQ(proxy.last_request().values("Host"), std::vector<std::string>{"zerano.test"});
+    EXPECT_EQ(proxy.last_request().values("Referer"),
               std::vector<std::string>{"http://zerano.test/x?y=1"});
-    EXPECT_TRUE(proxy.requests().back().values("Proxy-Connection").empty());
+    EXPECT_TRUE(proxy.last_request().values("Proxy-Connection").empty());
 
     FetchOptions secure;
     secure.proxy = proxy_address;
     EXPECT_EQ(web_fetch("https://zerano.test/x", secure), "");
     EXPECT_NE(secure.outcome.error, "");
-    EXPECT_EQ(proxy.requests().back().request_line(), "CONNECT zerano.test:443 HTTP/1.1");
-    EXPECT_TRUE(proxy.requests().back().values("Proxy-Connection").empty());
+    EXPECT_EQ(proxy.last_request().request_line(), "CONNECT zerano.test:443 HTTP/1.1");
+    EXPECT_TRUE(proxy.last_request().values("Proxy-Connection").empty());
 
     ::unsetenv("no_proxy");
     LoopbackServer direct([](const SeenRequest&) { return ok("direct"); });
@@ -383,8 +383,8 @@ TEST(WebFetch, AddressesReachTheServerAsSplit) {
         SCOPED_TRACE(url);
         FetchOptions options;
         EXPECT_EQ(web_fetch(url, options), "x");
-        EXPECT_EQ(server.requests().back().request_line(), line);
-        EXPECT_EQ(server.requests().back().values("Host"),
+        EXPECT_EQ(server.last_request().request_line(), line);
+        EXPECT_EQ(server.last_request().values("Host"),
                   std::vector<std::string>{"127.0.0.1:" + port});
     }
 }
