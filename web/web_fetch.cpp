@@ -132,7 +132,8 @@ struct Received {
     bool over_cap = false;
     std::string headers;  // the block of the latest response
     // A HEAD that carries a body goes out as a renamed POST, for which libcurl would wait for
-    // the announced response body; the exchange ends with the response's header block instead.
+    // the announced response body; the exchange ends with the response's header block instead,
+    // so such a HEAD follows no redirect.
     bool end_at_headers = false;
     bool ended_at_headers = false;
 };
