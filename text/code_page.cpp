@@ -95,7 +95,7 @@ std::unique_ptr<const Tables> build_tables() {
             }
         }
     }
-    for (unsigned byte = 0x80; byte <= 0xFF; byte += 0x7F) {
+    for (const unsigned byte : {0x80u, 0xFFu}) {
         const char single = static_cast<char>(byte);
         char16_t unit = decode(std::string_view(&single, 1));
         if (byte == 0xFF && unit == 0) {

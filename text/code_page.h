@@ -2,7 +2,10 @@
 //
 // Code page 936 is Windows' table (0x80 is the euro sign). Malformed UTF-8 decodes as Windows
 // does without flags: each invalid or truncated sequence becomes U+FFFD and the byte after it
-// is read afresh. A character that code page 936 lacks becomes "?".
+// is read afresh. A character that code page 936 lacks becomes "?". Reading code page 936, a
+// lead byte and a trail byte that form no character give one "?", and a lead byte without a
+// trail byte after it gives "?" alone; 0xFF is U+F8F5 and the user-defined areas are
+// private-use characters from U+E000, as on Windows.
 #pragma once
 
 #include <optional>

@@ -25,16 +25,25 @@ char fold_case(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// With `ignore_case`, only bytes that are characters of their own fold: the trail byte of a
+// double-byte character is no letter, even when it has a letter's value.
 bool matches_at(std::string_view text, std::size_t i, std::string_view sought, bool ignore_case) {
     if (text.size() - i < sought.size()) {
         return false;
     }
-    for (std::size_t k = 0; k < sought.size(); ++k) {
-        char a = text[i + k];
-        char b = sought[k];
-        if (a != b && !(ignore_case && fold_case(a) == fold_case(b))) {
+    if (!ignore_case) {
+        return text.substr(i, sought.size()) == sought;
+    }
+    for (std::size_t k = 0; k < sought.size();) {
+        const std::size_t width = char_width(sought, k);
+        if (width == 1) {
+            if (fold_case(text[i + k]) != fold_case(sought[k])) {
+                return false;
+            }
+        } else if (text.substr(i + k, width) != sought.substr(k, width)) {
             return false;
         }
+        k += width;
     }
     return true;
 }

@@ -41,6 +41,12 @@ TEST(FindPosition, WalksByCharacters) {
         {"ABC", "b", 1, true, 2},
         {"ABC", "b", 1, false, -1},
         {"a[c", "{", 1, true, -1},
+        {"\x81\x61", trail_a, 1, true, -1},
+        {"x\x81\x41"
+         "b",
+         "X\x81\x41"
+         "B",
+         1, true, 1},
         {"ab", "abc", 1, false, -1},
         {"", "a", 1, false, -1},
         {"abc", "", 2, false, 2},
@@ -131,6 +137,11 @@ TEST(ReplaceEvery, NeverOverlapsNorSearchesAReplacement) {
         {"aa", "a", "aa", false, "aaaa"},
         {"aXbx", "x", "-", true, "a-b-"},
         {"aXbx", "x", "-", false, "aXb-"},
+        {"\x81\x61"
+         "a",
+         trail_a, "-", true,
+         "\x81\x61"
+         "a"},
         {"abc", "", "z", false, "abc"},
         {"\x81\x41"
          "A",
