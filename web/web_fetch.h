@@ -33,8 +33,8 @@ struct FetchOptions {
     FetchOutcome outcome;
 };
 
-// Returns the body of the response; empty when nothing was received. Gives up within 100 ms of
-// a stop request.
+// Returns the body of the response; empty when nothing was received or the exchange failed (then
+// `outcome.error` says why). Gives up within 100 ms of a stop request.
 std::string web_fetch(std::string_view url, FetchOptions& options, std::stop_token stop = {});
 
 }  // namespace zerano
