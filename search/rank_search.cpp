@@ -184,7 +184,8 @@ private:
         return true;
     }
 
-    // Fetches into the page text; returns the failure, if any, with `error` saying why.
+    // Fetches into the page text. A failed request (no response, a broken transfer, or a status
+    // of 400 and above) comes back with `error` saying why.
     FetchOutcome fetch_quietly(const std::string& address) {
         FetchOptions options;
         const std::string body = web_fetch(address, options, stop_);
@@ -192,9 +193,7 @@ private:
         FetchOutcome outcome = options.outcome;
         if (outcome.status >= 400) {
             outcome.error = "HTTP " + format_number(outcome.status);
-        } else if (outcome.status > 0) {
-            outcome.error.clear();
-        } else if (outcome.error.empty()) {
+        } else if (outcome.status == 0 && outcome.error.empty()) {
             outcome.error = "no response";
         }
         return outcome;

@@ -41,7 +41,7 @@ protected:
 
     // Runs the command line in process against the simulator, without pauses between pages.
     Result cli(std::vector<std::string> args, std::stop_token stop = {}) {
-        args.insert(args.end(), {"--host", market_.host(), "--interval", "0"});
+        args.insert(args.begin(), {"--host", market_.host(), "--interval", "0"});
         std::ostringstream out;
         std::ostringstream err;
         const int status = run(args, out, err, stop);
