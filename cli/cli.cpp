@@ -108,11 +108,15 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
 // The job's window on a terminal: log lines go to `out` as they come (in the log format),
 // progress to `err` when it is a terminal.
 class TerminalWindow : public JobWindow {
-public:
+  public:
     TerminalWindow(const Options& options, std::string keyword, std::ostream& out,
                    std::ostream& err, bool show_progress, std::stop_token stop)
-        : options_(options), keyword_(std::move(keyword)), out_(out), err_(err),
-          show_progress_(show_progress), stop_(std::move(stop)) {}
+        : options_(options),
+          keyword_(std::move(keyword)),
+          out_(out),
+          err_(err),
+          show_progress_(show_progress),
+          stop_(std::move(stop)) {}
 
     ~TerminalWindow() override {
         if (drawn_) {
@@ -159,7 +163,7 @@ public:
 
     const std::vector<std::string>& lines() const { return lines_; }
 
-private:
+  private:
     void draw_progress() {
         if (!show_progress_ || page_total_ == 0 || stop_.stop_requested()) {
             return;

@@ -4,7 +4,9 @@
 #include <ctime>
 #include <iostream>
 #include <stop_token>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/cli.h"
 
@@ -12,27 +14,36 @@ namespace {
 
 // SIGINT and SIGTERM are taken by a thread of their own and turned into a stop request, so
 // that the search ends at once with no line after the signal.
-std::jthread watch_signals(std::stop_source search) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    return std::jthread([signals, search](std::stop_token done) mutable {
-        const timespec tick{0, 50'000'000};
-        while (!done.stop_requested()) {
-            if (sigtimedwait(&signals, nullptr, &tick) > 0) {
-                search.request_stop();
-                return;
+class SignalWatch {
+public:
+    SignalWatch() {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        thread_ = std::jthread([this](std::stop_token done) {
+            const timespec tick{0, 50'000'000};
+            while (!done.stop_requested()) {
+                if (sigtimedwait(&signals_, nullptr, &tick) > 0) {
+                    search_.request_stop();
+                    return;
+                }
             }
-        }
-    });
-}
+        });
+    }
+
+    std::stop_token token() const { return search_.get_token(); }
+
+private:
+    sigset_t signals_{};
+    std::stop_source search_;
+    std::jthread thread_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::stop_source stop;
-    const std::jthread watcher = watch_signals(stop);
-    return zerano::run({argv + 1, argv + argc}, std::cout, std::cerr, stop.get_token());
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const SignalWatch signals;
+    return zerano::run(args, std::cout, std::cerr, signals.token());
 }

@@ -10,11 +10,21 @@ std::string json_string(std::string_view text) {
     std::string quoted = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': quoted += "\\\""; break;
-            case '\\': quoted += "\\\\"; break;
-            case '\n': quoted += "\\n"; break;
-            case '\r': quoted += "\\r"; break;
-            case '\t': quoted += "\\t"; break;
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char escaped[8];
@@ -44,11 +54,16 @@ std::string csv_field(std::string_view text) {
 
 const char* outcome_name(SearchOutcome outcome) {
     switch (outcome) {
-        case SearchOutcome::finished: return "finished";
-        case SearchOutcome::no_canonical: return "no-canonical";
-        case SearchOutcome::network_error: return "network-error";
-        case SearchOutcome::stopped: return "stopped";
-        case SearchOutcome::missing_input: break;
+        case SearchOutcome::finished:
+            return "finished";
+        case SearchOutcome::no_canonical:
+            return "no-canonical";
+        case SearchOutcome::network_error:
+            return "network-error";
+        case SearchOutcome::stopped:
+            return "stopped";
+        case SearchOutcome::missing_input:
+            break;
     }
     return "missing-input";
 }
@@ -65,12 +80,11 @@ std::string iso8601_utc(std::chrono::system_clock::time_point time) {
 }
 
 std::string json_line(const SearchRecord& record) {
-    std::string line = "{\"keyword\":" + json_string(record.keyword) +
-                       ",\"qq\":" + json_string(record.qq) +
-                       ",\"checked_at\":" + json_string(iso8601_utc(record.checked_at)) +
-                       ",\"elapsed_ms\":" + std::to_string(record.elapsed.count()) +
-                       ",\"pages_scanned\":" + std::to_string(record.report.pages_scanned) +
-                       ",\"ranks\":[";
+    std::string line =
+        "{\"keyword\":" + json_string(record.keyword) + ",\"qq\":" + json_string(record.qq) +
+        ",\"checked_at\":" + json_string(iso8601_utc(record.checked_at)) +
+        ",\"elapsed_ms\":" + std::to_string(record.elapsed.count()) +
+        ",\"pages_scanned\":" + std::to_string(record.report.pages_scanned) + ",\"ranks\":[";
     for (std::size_t i = 0; i < record.report.ranks.size(); ++i) {
         line += (i > 0 ? "," : "") + std::to_string(record.report.ranks[i]);
     }
@@ -85,7 +99,10 @@ std::string json_line(const SearchRecord& record) {
     return line + "]}\n";
 }
 
-std::string csv_header() { return "\xEF\xBB\xBF" "checked_at,keyword,qq,rank,page,position\r\n"; }
+std::string csv_header() {
+    return "\xEF\xBB\xBF"
+           "checked_at,keyword,qq,rank,page,position\r\n";
+}
 
 std::string csv_rows(const SearchRecord& record) {
     constexpr int per_page = 60;

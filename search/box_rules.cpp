@@ -49,9 +49,13 @@ std::optional<std::string> typed(std::string_view text, Rule rule) {
 
 }  // namespace
 
-bool number_box_accepts(char c) { return (c >= '0' && c <= '9') || c == '-'; }
+bool number_box_accepts(char c) {
+    return (c >= '0' && c <= '9') || c == '-';
+}
 
-std::string qq_box_text(std::string_view text) { return written_back(leading_number(text)); }
+std::string qq_box_text(std::string_view text) {
+    return written_back(leading_number(text));
+}
 
 std::string interval_box_text(std::string_view text) {
     const LeadingNumber number = leading_number(text);

@@ -9,7 +9,7 @@
 namespace zerano {
 
 class JobWindow {
-public:
+  public:
     virtual ~JobWindow() = default;
 
     // Copies of the boxes' code page 936 texts.

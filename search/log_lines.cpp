@@ -7,7 +7,9 @@
 namespace zerano {
 namespace {
 
-std::string gbk(std::string_view utf8) { return utf8_to_gbk_exact(utf8).value(); }
+std::string gbk(std::string_view utf8) {
+    return utf8_to_gbk_exact(utf8).value();
+}
 
 }  // namespace
 

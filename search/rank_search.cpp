@@ -22,8 +22,8 @@ constexpr std::string_view search_tail =
 constexpr std::string_view page_marker = "1-60";
 constexpr int listings_per_page = 60;
 // Keeps every rank and first-listing number of a walk inside int.
-constexpr int max_page_total = (std::numeric_limits<int>::max() - 2 * listings_per_page) /
-                               listings_per_page;
+constexpr int max_page_total =
+    (std::numeric_limits<int>::max() - 2 * listings_per_page) / listings_per_page;
 
 // A whole number read from a box or a page, cut toward zero and kept inside [low, high].
 int whole_number(double value, int low, int high) {
@@ -35,9 +35,8 @@ int whole_number(double value, int low, int high) {
 
 // One search: the job's own objects and what it has found so far.
 class SearchRun {
-public:
-    SearchRun(JobWindow& window, SharedSearch& shared, std::string_view host,
-              std::stop_token stop)
+  public:
+    SearchRun(JobWindow& window, SharedSearch& shared, std::string_view host, std::stop_token stop)
         : window_(window), shared_(shared), host_(host), stop_(std::move(stop)) {}
 
     SearchReport run() {
@@ -58,7 +57,7 @@ public:
         return report_;
     }
 
-private:
+  private:
     void search() {
         const std::string address = "http://" + host_ + "/comm_search?KeyWord=" +
                                     url_encode(window_.keyword_text(), true, true) +
@@ -134,16 +133,16 @@ private:
             if (marker < 1) {
                 break;
             }
-            const std::string address = replace_span(canonical_address_, marker, 1,
-                                                     format_number(next_start));
+            const std::string address =
+                replace_span(canonical_address_, marker, 1, format_number(next_start));
             next_start += listings_per_page;
             failed_page = fetch_quietly(address);
             if (stop_.stop_requested()) {
                 return;
             }
             const int interval =
-                whole_number(parse_number(window_.interval_text()),
-                             std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+                whole_number(parse_number(window_.interval_text()), std::numeric_limits<int>::min(),
+                             std::numeric_limits<int>::max());
             if (!pause(interval)) {
                 return;
             }

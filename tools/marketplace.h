@@ -54,7 +54,7 @@ inline constexpr const char* demo_keyword = "手机";
 inline constexpr const char* demo_shop = "987654321";
 
 class Marketplace {
-public:
+  public:
     // Serves on 127.0.0.1:`port` from a thread of its own; port 0 picks a free port.
     explicit Marketplace(int port = 0);
     ~Marketplace();
@@ -72,7 +72,7 @@ public:
     void wait();
     void stop();
 
-private:
+  private:
     struct Server;
     std::unique_ptr<Server> server_;
 };

@@ -30,7 +30,7 @@ struct Result {
 };
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     CliTest() {
         market_.add_scenario("两页", {.pages = {{shop}, {"11111", "22222", shop}}});
         market_.add_scenario("无链接", {.pages = {{shop}}, .canonical = CanonicalLink::missing});
@@ -89,7 +89,8 @@ TEST_F(CliTest, JsonFormatGivesOneObjectASearch) {
 TEST_F(CliTest, CsvFormatGivesOneRowARank) {
     const Result result = cli({"--keyword", "两页", "--qq", shop, "--format", "csv"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_THAT(result.out, StartsWith("\xEF\xBB\xBF" "checked_at,keyword,qq,rank,page,position\r\n"));
+    EXPECT_THAT(result.out, StartsWith("\xEF\xBB\xBF"
+                                       "checked_at,keyword,qq,rank,page,position\r\n"));
     EXPECT_THAT(result.out, HasSubstr("Z,两页,55555,1,1,1\r\n"));
     EXPECT_THAT(result.out, HasSubstr("Z,两页,55555,63,2,3\r\n"));
 }
@@ -154,7 +155,9 @@ void wait_for_stall(const Marketplace& market) {
 TEST_F(CliTest, StopEndsTheSearchWithNoFurtherLine) {
     std::stop_source stop;
     Result result{};
-    std::jthread search([&] { result = cli({"--keyword", "卡住", "--qq", shop}, stop.get_token()); });
+    std::jthread search([&] {
+        result = cli({"--keyword", "卡住", "--qq", shop}, stop.get_token());
+    });
     wait_for_stall(market_);
     stop.request_stop();
     search.join();
@@ -170,8 +173,8 @@ TEST_F(CliTest, SigintEndsTheProcessWithStatus130) {
     posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
     const std::string host = market_.host();
-    std::vector<std::string> args = {ZERANO_CLI_PATH, "--keyword", "卡住", "--qq", shop,
-                                     "--interval", "0", "--host", host};
+    std::vector<std::string> args = {ZERANO_CLI_PATH, "--keyword", "卡住",   "--qq", shop,
+                                     "--interval",    "0",         "--host", host};
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());

@@ -24,8 +24,12 @@ const std::string credits = "本排名程式，Kolvex免费出品。虽然木有
 const std::string no_token = "搜索排名完毕！代码：001\r\n";
 const std::string no_canonical = "转向错误，请联系作者修正！\r\n";
 
-std::string rank(int n) { return "发现排名：" + std::to_string(n) + "名，继续...\r\n"; }
-std::string network_error(const std::string& why) { return "网络错误：" + why + "，搜索中止！\r\n"; }
+std::string rank(int n) {
+    return "发现排名：" + std::to_string(n) + "名，继续...\r\n";
+}
+std::string network_error(const std::string& why) {
+    return "网络错误：" + why + "，搜索中止！\r\n";
+}
 
 // First-listing numbers of the result pages requested from request `since` on ("1", "61", ...).
 std::vector<std::string> result_pages(const Marketplace& market, std::size_t since = 0) {
@@ -42,7 +46,7 @@ std::vector<std::string> result_pages(const Marketplace& market, std::size_t sin
 }
 
 class RankSearchTest : public ::testing::Test {
-protected:
+  protected:
     SearchReport search(RecordingWindow& window, std::stop_token stop = {}) {
         return RankSearch(window, shared_, market_.host(), stop);
     }
@@ -75,7 +79,9 @@ struct WalkCase {
 TEST_F(RankSearchTest, LogsRanksAsThePagesAreWalked) {
     const std::vector<WalkCase> cases = {
         {"ranks count on across pages, every token of a page counting",
-         {.pages = {{"11111", shop, "22222"}, {"33333"}, {"44444", "12345", "23456", "34567", shop}}},
+         {.pages = {{"11111", shop, "22222"},
+                    {"33333"},
+                    {"44444", "12345", "23456", "34567", shop}}},
          {rank(2), rank(125), finished, wrong_rank, credits},
          {"1", "61", "121", "181"}},
         {"each occurrence of the shop on a page is a rank",
@@ -87,8 +93,7 @@ TEST_F(RankSearchTest, LogsRanksAsThePagesAreWalked) {
          {rank(1), no_token, finished, wrong_rank, credits},
          {"1", "61"}},
         {"a pagination value holding a 0 does not count",
-         {.pages = {{"11111"}, {"11111"}, {shop}},
-          .pagination = {"1", "2", "10"}},
+         {.pages = {{"11111"}, {"11111"}, {shop}}, .pagination = {"1", "2", "10"}},
          {finished, wrong_rank, credits},
          {"1", "61", "121"}},
         {"short numbers, leading zeros and double quotes are not tokens",
@@ -152,13 +157,18 @@ TEST_F(RankSearchTest, SearchPageAndCanonicalPageFailures) {
         SearchOutcome outcome;
     };
     const std::vector<Case> cases = {
-        {"no canonical link", {.pages = {{shop}}, .canonical = CanonicalLink::missing},
-         {running, no_canonical}, SearchOutcome::no_canonical},
+        {"no canonical link",
+         {.pages = {{shop}}, .canonical = CanonicalLink::missing},
+         {running, no_canonical},
+         SearchOutcome::no_canonical},
         {"a link closed with a space before the slash",
          {.pages = {{shop}}, .canonical = CanonicalLink::spaced_close},
-         {running, no_canonical}, SearchOutcome::no_canonical},
-        {"the canonical page answers 500", {.pages = {{shop}}, .faults = {{1, Fault::http500}}},
-         {running, network_error("HTTP 500")}, SearchOutcome::network_error},
+         {running, no_canonical},
+         SearchOutcome::no_canonical},
+        {"the canonical page answers 500",
+         {.pages = {{shop}}, .faults = {{1, Fault::http500}}},
+         {running, network_error("HTTP 500")},
+         SearchOutcome::network_error},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -243,8 +253,8 @@ void stop_when(RecordingWindow& window, SharedSearch& shared, const Marketplace&
     const auto asked = std::chrono::steady_clock::now();
     stop.request_stop();
     job.join();
-    stop_to_return =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+    stop_to_return = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - asked);
     EXPECT_EQ(window.lines(), lines_at_stop) << "no line after stop";
 }
 
@@ -253,8 +263,7 @@ TEST_F(RankSearchTest, StopInARequestEndsTheSearchAtOnce) {
     SearchReport report;
     std::chrono::milliseconds took{};
     stop_when(
-        window, shared_, market_, [&] { return result_pages(market_).size() >= 2; }, report,
-        took);
+        window, shared_, market_, [&] { return result_pages(market_).size() >= 2; }, report, took);
     EXPECT_EQ(report.outcome, SearchOutcome::stopped);
     EXPECT_THAT(window.lines(), ElementsAre(running, rank(1)));
     EXPECT_LT(took.count(), 1000);

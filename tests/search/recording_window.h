@@ -12,10 +12,11 @@
 namespace zerano::testing {
 
 class RecordingWindow : public JobWindow {
-public:
+  public:
     // Box texts in UTF-8, as a person types them.
     RecordingWindow(std::string keyword, std::string qq, std::string interval = "0")
-        : keyword_(utf8_to_gbk_exact(keyword).value()), qq_(std::move(qq)),
+        : keyword_(utf8_to_gbk_exact(keyword).value()),
+          qq_(std::move(qq)),
           interval_(std::move(interval)) {}
 
     // Pauses are recorded and skipped unless real waits are asked for.
@@ -76,7 +77,7 @@ public:
         return log_resets_;
     }
 
-private:
+  private:
     void record_progress(const char* what, int value) {
         std::lock_guard lock(mutex_);
         progress_.push_back(std::string(what) + " " + std::to_string(value));
